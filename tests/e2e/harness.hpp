@@ -1,0 +1,68 @@
+// Runs the real boardmon binary against the simulated board and captures what it prints.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+struct Outcome {
+    std::string out; // everything boardmon wrote to standard output
+    int status = -1; // exit status when it exited
+    int signal = 0;  // the signal that ended it, 0 if none
+    bool timedOut = false;
+    double seconds = 0;
+};
+
+// The command that runs boardmon: $BOARDMON_CMD split at blanks (for example
+// "wine build-win/boardmon.exe"), or the binary this suite was built with.
+std::vector<std::string> monitorCommand();
+
+// Runs a command with `input` on its standard input (closed after it), captures standard output
+// and waits for it to end; kills it after `limit`.
+// `env` entries ("NAME=value") are added to the environment, replacing any of the same name.
+Outcome run(const std::vector<std::string>& argv, const std::string& input,
+            std::chrono::milliseconds limit = std::chrono::seconds(30),
+            const std::vector<std::string>& env = {});
+
+// Runs boardmon with the operator's input.
+Outcome runMonitor(const std::string& input,
+                   std::chrono::milliseconds limit = std::chrono::seconds(30),
+                   const std::vector<std::string>& env = {});
+
+// True when boardmon runs as the Windows build (under Wine).
+bool windowsBuild();
+
+// A boardsim process listening on a free loopback port, stopped by its process id when the
+// object goes.
+class Board {
+public:
+    // Every answer is held back a little, so the monitor is always already waiting for it and
+    // its read reports come out the same on every run.
+    static constexpr int kAnswerDelayMs = 50;
+
+    explicit Board(std::vector<std::string> args, const std::string& listen = "127.0.0.1:0");
+    ~Board();
+    Board(const Board&) = delete;
+    Board& operator=(const Board&) = delete;
+
+    int port() const { return port_; }
+    // The exchange log written so far.
+    std::string log() const;
+    // Waits until boardsim has exited by itself (it was started with --once); returns its status.
+    int wait(std::chrono::milliseconds limit = std::chrono::seconds(10));
+
+private:
+    int pid_ = -1;
+    int port_ = 0;
+    std::string logPath_;
+};
+
+// A loopback port on which nothing listens (bound, then released).
+int unusedPort();
+
+// "text" + CR LF.
+std::string L(const std::string& text);
+
+} // namespace e2e
