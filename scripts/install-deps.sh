@@ -4,9 +4,9 @@
 set -euo pipefail
 want=${1:-all}
 pkgs=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-      clang-format time)
+      clang-format time dpkg-dev file man-db groff-base unzip)
 if [ "$want" = windows ] || [ "$want" = all ]; then
-    pkgs+=(g++-mingw-w64-x86-64-posix wine wine64)
+    pkgs+=(g++-mingw-w64-x86-64-posix wine wine64 googletest)
 fi
 missing=()
 for p in "${pkgs[@]}"; do

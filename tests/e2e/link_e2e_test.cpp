@@ -17,16 +17,15 @@ std::string startup(const Board& board) {
     return t::prompts() + t::connected(board.port());
 }
 
-// The rest of a session whose switch reads off at the first poll.
-std::string offAndShutdown() {
-    return t::isSwitchOn(t::kSwitchOff, false) + t::ledOff() + t::closed();
-}
-
 struct LinkCase {
     const char* name;
     std::vector<std::string> boardArgs;
     std::string afterStartup; // expected output after start-up's last line
 };
+
+void PrintTo(const LinkCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class LinkCases : public testing::TestWithParam<LinkCase> {};
 
@@ -84,7 +83,9 @@ INSTANTIATE_TEST_SUITE_P(
                      t::ledOff() + t::closed()},
         LinkCase{"lower-case t",
                  {"--cycles", ".", "--once", "--fault", "1:answer=1t"},
-                 switchQueryAnswered(t::receive("@051t") + L("@isSwitchOn: returns 1"))},
+                 switchQueryAnswered(t::receive("@051t") + L("@isSwitchOn: returns 1")) +
+                     t::isMotionDetected(t::kNoMotion, false) + t::ledOff() + t::alive() +
+                     t::isSwitchOn(t::kSwitchOff, false) + t::ledOff() + t::closed()},
         // Checksum byte wrong: refused after the checksum line that shows the expected value.
         LinkCase{
             "bad checksum",

@@ -91,7 +91,7 @@ TEST(Startup, UnresolvableAddressReturnsNormallyWithAnError) {
     const Outcome run = runMonitor("no-such-board.invalid\n1\n");
     expectNormalExit(run);
     const std::string head = t::prompts() + L("  HR_ResolvingBegin: no-such-board.invalid:1") +
-                             L("  HR_ResolvingEnd: 0.0.0.0:0") + L("  HR_Error: 1100");
+                             L("  HR_ResolvingEnd: 0.0.0.0:0") + "  HR_Error: 1100";
     ASSERT_EQ(run.out.substr(0, head.size()), head) << run.out;
     EXPECT_NE(run.out.find(L("  HR_Connect: no-such-board.invalid:1") +
                            "On exit from initcomm, lasterror=1100"),
