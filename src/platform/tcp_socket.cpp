@@ -32,6 +32,14 @@ TTCPBlockSocket::~TTCPBlockSocket() noexcept(false) {
     CloseSocket();
 }
 
+char* TTCPBlockSocket::chunk() {
+    // Allocated once and never cleared: every receive writes before anything is read.
+    if (!chunk_) {
+        chunk_ = std::make_unique_for_overwrite<char[]>(kChunk);
+    }
+    return chunk_.get();
+}
+
 void TTCPBlockSocket::report(THookSocketReason reason, const std::string& value) {
     if (OnStatus != nullptr) {
         OnStatus(this, reason, value);
@@ -161,17 +169,15 @@ std::string TTCPBlockSocket::RecvString(int Timeout) {
             }
             report(HR_CanRead, "");
         }
-        const std::size_t old = buffer_.size();
-        buffer_.resize(old + kChunk);
         std::size_t got = 0;
-        err = sys::recv(handle_, buffer_.data() + old, kChunk, got);
-        buffer_.resize(old + got);
+        err = sys::recv(handle_, chunk(), kChunk, got);
         if (err != 0) {
             return failReceive(err, 3);
         }
         if (got == 0) {
             return failReceive(wsa::kConnReset, 2);
         }
+        buffer_.append(chunk_.get(), got);
         report(HR_ReadCount, std::to_string(got));
     }
 }
@@ -181,14 +187,14 @@ void TTCPBlockSocket::CloseSocket() {
         sys::shutdownSend(handle_);
         buffer_.clear();
         scanned_ = 0;
-        std::string sink(kChunk, '\0');
         for (std::size_t drained = 0; drained < kMaxDrain;) {
             std::size_t waiting = 0;
             if (sys::bytesWaiting(handle_, waiting) != 0 || waiting == 0) {
                 break;
             }
             std::size_t got = 0;
-            const int err = sys::recv(handle_, sink.data(), sink.size(), got);
+            const std::size_t room = std::min(kChunk, kMaxDrain - drained);
+            const int err = sys::recv(handle_, chunk(), room, got);
             if (err != 0) {
                 fail(err, 3);
                 break;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace sys {
@@ -75,9 +76,12 @@ private:
     void fail(int code, int times);
     std::string failReceive(int code, int times);
     bool lineTooLong() const;
+    // The buffer one receive reads into.
+    char* chunk();
 
     sys::Handle handle_ = -1;
     bool connected_ = false;
     std::string buffer_;      // received bytes not yet returned as a line
     std::size_t scanned_ = 0; // bytes of buffer_ already searched for CR LF
+    std::unique_ptr<char[]> chunk_;
 };
