@@ -9,7 +9,11 @@
 namespace boardsim {
 
 std::string EventLog::quote(std::string_view bytes) {
-    return "\"" + escapeForLog(bytes) + "\"";
+    // Built by appending: GCC 12 warns falsely (-Wrestrict) on "literal" + string at -O2.
+    std::string quoted = "\"";
+    quoted += escapeForLog(bytes);
+    quoted += '"';
+    return quoted;
 }
 
 LogFile::LogFile(const std::string& path) {

@@ -28,7 +28,12 @@ std::string addressText(const sockaddr_storage& ss) {
     if (ss.ss_family == AF_INET6) {
         const auto& a = reinterpret_cast<const sockaddr_in6&>(ss);
         inet_ntop(AF_INET6, &a.sin6_addr, host, sizeof host);
-        return "[" + std::string(host) + "]:" + std::to_string(ntohs(a.sin6_port));
+        // Appended, not "[" + ...: GCC 12 warns falsely (-Wrestrict) on that form at -O2.
+        std::string text = "[";
+        text += host;
+        text += "]:";
+        text += std::to_string(ntohs(a.sin6_port));
+        return text;
     }
     const auto& a = reinterpret_cast<const sockaddr_in&>(ss);
     inet_ntop(AF_INET, &a.sin_addr, host, sizeof host);
