@@ -155,11 +155,27 @@ int fdOf(Handle h) {
     return static_cast<int>(h);
 }
 
+// The console's descriptors are shared with whoever started the program, which may have left
+// them non-blocking: "try again" then means waiting until the descriptor is ready, not failing.
+// A pipe whose other end has gone reports ready, so the retried call fails as it should.
+bool waitUntilReady(int fd, short events) {
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        return false;
+    }
+    pollfd p{fd, events, 0};
+    while (::poll(&p, 1, -1) < 0) {
+        if (errno != EINTR) {
+            return false;
+        }
+    }
+    return true;
+}
+
 const char* writeAll(int fd, const char* data, std::size_t len) {
     while (len > 0) {
         const ssize_t n = ::write(fd, data, len);
         if (n < 0) {
-            if (errno == EINTR) {
+            if (errno == EINTR || waitUntilReady(fd, POLLOUT)) {
                 continue;
             }
             return std::strerror(errno);
@@ -207,7 +223,7 @@ std::ptrdiff_t readStdin(char* buf, std::size_t cap, const char** error) {
         if (n >= 0) {
             return n;
         }
-        if (errno != EINTR) {
+        if (errno != EINTR && !waitUntilReady(STDIN_FILENO, POLLIN)) {
             *error = std::strerror(errno);
             return -1;
         }
