@@ -154,16 +154,20 @@ Outcome run(const std::vector<std::string>& argv, const std::string& input,
         close(in[1]);
     }
     close(out[0]);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    waitForExit(pid, result.status, result.signal);
     result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
-    if (WIFEXITED(status)) {
-        result.status = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        result.signal = WTERMSIG(status);
-    }
     return result;
+}
+
+void waitForExit(int pid, int& status, int& signal) {
+    int raw = 0;
+    while (waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(raw)) {
+        status = WEXITSTATUS(raw);
+    } else if (WIFSIGNALED(raw)) {
+        signal = WTERMSIG(raw);
+    }
 }
 
 Outcome runMonitor(const std::string& input, std::chrono::milliseconds limit,

@@ -26,6 +26,10 @@ Outcome run(const std::vector<std::string>& argv, const std::string& input,
             std::chrono::milliseconds limit = std::chrono::seconds(30),
             const std::vector<std::string>& env = {});
 
+// Waits until process pid has ended; sets status to its exit status, or signal to the signal
+// that ended it.
+void waitForExit(int pid, int& status, int& signal);
+
 // Runs boardmon with the operator's input.
 Outcome runMonitor(const std::string& input,
                    std::chrono::milliseconds limit = std::chrono::seconds(30),

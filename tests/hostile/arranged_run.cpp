@@ -1,5 +1,7 @@
 #include "arranged_run.hpp"
 
+#include "harness.hpp"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -171,15 +173,8 @@ Result runArranged(const std::vector<std::string>& argv, const Arrangement& how)
     closeFd(in.w);
     closeFd(out.r);
     closeFd(err.r);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    e2e::waitForExit(pid, result.status, result.signal);
     result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
-    if (WIFEXITED(status)) {
-        result.status = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        result.signal = WTERMSIG(status);
-    }
     return result;
 }
 
