@@ -12,16 +12,17 @@ namespace {
 // The port text as a number: whatever the prompt accepts, when it names a TCP port, or else a
 // service name such as "http".
 int resolvePort(const std::string& text, std::uint16_t& port) {
+    // A NUL would cut the text short on its way to the system's look-up.
+    if (text.empty() || text.find('\0') != std::string::npos) {
+        return wsa::kInvalid;
+    }
     std::int32_t value = 0;
-    if (text.find('\0') == std::string::npos && plat::tryParseInt32(text, value)) {
+    if (plat::tryParseInt32(text, value)) {
         if (value < 0 || value > 65535) {
             return wsa::kInvalid;
         }
         port = static_cast<std::uint16_t>(value);
         return 0;
-    }
-    if (text.empty() || text.find('\0') != std::string::npos) {
-        return wsa::kInvalid;
     }
     return sys::lookupService(text, port);
 }
@@ -117,6 +118,13 @@ void TTCPBlockSocket::SendString(const std::string& Data) {
     }
 }
 
+std::string TTCPBlockSocket::refuseLongLine() {
+    // The rest of an over-long line is not worth keeping: the run ends on this failure.
+    buffer_.clear();
+    scanned_ = 0;
+    return failReceive(wsa::kMessageSize, 3);
+}
+
 bool TTCPBlockSocket::lineTooLong() const {
     // No CR LF in buffer_ yet: the line is at least this long, less a CR that an LF may finish.
     std::size_t least = buffer_.size();
@@ -137,9 +145,7 @@ std::string TTCPBlockSocket::RecvString(int Timeout) {
         const std::size_t end = held.find("\r\n", from);
         if (end != std::string_view::npos) {
             if (end > kMaxLineLength) {
-                buffer_.clear();
-                scanned_ = 0;
-                return failReceive(wsa::kMessageSize, 3);
+                return refuseLongLine();
             }
             std::string line = buffer_.substr(0, end);
             buffer_.erase(0, end + 2);
@@ -148,9 +154,7 @@ std::string TTCPBlockSocket::RecvString(int Timeout) {
         }
         scanned_ = buffer_.size();
         if (lineTooLong()) {
-            buffer_.clear();
-            scanned_ = 0;
-            return failReceive(wsa::kMessageSize, 3);
+            return refuseLongLine();
         }
 
         std::size_t waiting = 0;

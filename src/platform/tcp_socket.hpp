@@ -76,6 +76,7 @@ private:
     void fail(int code, int times);
     std::string failReceive(int code, int times);
     bool lineTooLong() const;
+    std::string refuseLongLine();
     // The buffer one receive reads into.
     char* chunk();
 
