@@ -1,8 +1,5 @@
-// The process entry and the monitor's main body.
-#include "device/commands.hpp"
-#include "device/sound.hpp"
+// The process entry: start-up, the monitor, and the end of every run that nothing else ends.
 #include "initcomm.hpp"
-#include "link/transport.hpp"
 #include "monitor.hpp"
 #include "platform/platform.hpp"
 
