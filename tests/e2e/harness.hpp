@@ -52,6 +52,8 @@ public:
     Board& operator=(const Board&) = delete;
 
     int port() const { return port_; }
+    // The operator's answers that lead boardmon here: the default address, then the port.
+    std::string answers() const { return "\n" + std::to_string(port_) + "\n"; }
     // The exchange log written so far.
     std::string log() const;
     // Waits until boardsim has exited by itself (it was started with --once); returns its status.

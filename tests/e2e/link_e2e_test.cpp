@@ -9,14 +9,6 @@ namespace {
 using namespace e2e;
 namespace t = e2e::tr;
 
-Outcome monitorAgainst(const Board& board) {
-    return runMonitor("\n" + std::to_string(board.port()) + "\n");
-}
-
-std::string startup(const Board& board) {
-    return t::prompts() + t::connected(board.port());
-}
-
 struct LinkCase {
     const char* name;
     std::vector<std::string> boardArgs;
@@ -32,11 +24,11 @@ class LinkCases : public testing::TestWithParam<LinkCase> {};
 TEST_P(LinkCases, TranscriptMatches) {
     const LinkCase& c = GetParam();
     Board board(c.boardArgs);
-    const Outcome run = monitorAgainst(board);
+    const Outcome run = runMonitor(board.answers());
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(run.signal, 0);
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, startup(board) + c.afterStartup);
+    EXPECT_EQ(run.out, t::startup(board) + c.afterStartup);
 }
 
 std::string switchQueryAnswered(const std::string& answerLines) {
@@ -133,18 +125,18 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(LinkTimeouts, NoLineEndWithinOneSecondFails) {
     {
         Board board({"--cycles", ".", "--fault", "1:silent"});
-        const Outcome run = monitorAgainst(board);
+        const Outcome run = runMonitor(board.answers());
         EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(run.out, startup(board) + L("@isSwitchOn") + t::send('1') + t::timedOut());
+        EXPECT_EQ(run.out, t::startup(board) + L("@isSwitchOn") + t::send('1') + t::timedOut());
         EXPECT_GE(run.seconds, 0.95);
     }
     {
         // LF alone never ends a line.
         Board board({"--cycles", ".", "--fault", "1:lf"});
-        const Outcome run = monitorAgainst(board);
+        const Outcome run = runMonitor(board.answers());
         EXPECT_EQ(run.status, 0);
         const std::string timeout = t::timedOut();
-        EXPECT_EQ(run.out, startup(board) + L("@isSwitchOn") + t::send('1') + L("@tlk_getStr") +
+        EXPECT_EQ(run.out, t::startup(board) + L("@isSwitchOn") + t::send('1') + L("@tlk_getStr") +
                                L("@tlk_i_recvPacket") + L("  HR_CanRead: ") +
                                L("  HR_ReadCount: 6") + timeout.substr(timeout.find("  HR_Error")));
     }
@@ -152,7 +144,7 @@ TEST(LinkTimeouts, NoLineEndWithinOneSecondFails) {
 
 TEST(LinkWire, RequestsAreExactlyPacketAndCrLf) {
     Board board({"--cycles", ".", "--once"});
-    const Outcome run = monitorAgainst(board);
+    const Outcome run = runMonitor(board.answers());
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(board.wait(), 0);
     const std::string log = board.log();

@@ -14,14 +14,6 @@ namespace {
 using namespace e2e;
 namespace t = e2e::tr;
 
-std::string portAnswer(const Board& board) {
-    return "\n" + std::to_string(board.port()) + "\n";
-}
-
-std::string startup(const Board& board) {
-    return t::prompts() + t::connected(board.port());
-}
-
 void expectNormalExit(const Outcome& run) {
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(run.signal, 0);
@@ -121,10 +113,10 @@ std::string requestCodes(const std::string& log) {
 
 TEST(Monitor, SwitchOffAtFirstPollSendsOnlySwitchAndLedOff) {
     Board board({"--cycles", ".", "--once"});
-    const Outcome run = runMonitor(portAnswer(board));
+    const Outcome run = runMonitor(board.answers());
     expectNormalExit(run);
     EXPECT_EQ(run.out,
-              startup(board) + t::isSwitchOn(t::kSwitchOff, false) + t::ledOff() + t::closed());
+              t::startup(board) + t::isSwitchOn(t::kSwitchOff, false) + t::ledOff() + t::closed());
     EXPECT_EQ(board.wait(), 0);
     EXPECT_EQ(requestCodes(board.log()), "14");
 }
@@ -135,12 +127,12 @@ TEST(Monitor, MotionCyclesDriveLedAndAlarmThenShutDown) {
     const std::string playerLog = std::string(dir) + "/calls";
     Board board({"--cycles", "MMo.", "--once"});
     const Outcome run = runMonitor(
-        portAnswer(board), std::chrono::seconds(30),
+        board.answers(), std::chrono::seconds(30),
         {"PATH=" STANDIN_PLAYER_DIR ":/usr/bin:/bin", "STANDIN_PLAYER_LOG=" + playerLog});
     expectNormalExit(run);
     const std::string motionCycle =
         t::isSwitchOn(t::kSwitchOn, true) + t::isMotionDetected(t::kMotion, true) + t::ledOn();
-    EXPECT_EQ(run.out, startup(board) +
+    EXPECT_EQ(run.out, t::startup(board) +
                            // first motion: the throttle is only armed
                            motionCycle + L("@playSound") + L("  initializing") + t::alive() +
                            // a second later the alarm is due
@@ -174,9 +166,9 @@ TEST(Monitor, MotionCyclesDriveLedAndAlarmThenShutDown) {
 
 TEST(Monitor, BoardThatStopsAnsweringEndsTheRunWithoutShutdown) {
     Board board({"--cycles", "M", "--fault", "3:silent"});
-    const Outcome run = runMonitor(portAnswer(board));
+    const Outcome run = runMonitor(board.answers());
     expectNormalExit(run);
-    EXPECT_EQ(run.out, startup(board) + t::isSwitchOn(t::kSwitchOn, true) +
+    EXPECT_EQ(run.out, t::startup(board) + t::isSwitchOn(t::kSwitchOn, true) +
                            t::isMotionDetected(t::kMotion, true) + L("@ledOn") + t::send('3') +
                            t::timedOut());
 }

@@ -31,6 +31,11 @@ inline std::string connected(int port) {
     return connected("127.0.0.1", p, "127.0.0.1:" + p);
 }
 
+// Start-up of a run whose answers were board.answers().
+inline std::string startup(const Board& board) {
+    return prompts() + connected(board.port());
+}
+
 // Sending a one-character request, with its checksum line and packet.
 inline std::string send(char code) {
     struct Req {

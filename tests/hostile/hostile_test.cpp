@@ -34,14 +34,6 @@ Result monitor(const Arrangement& how) {
     return hostile::runArranged(e2e::monitorCommand(), how);
 }
 
-std::string answers(const Board& board) {
-    return "\n" + std::to_string(board.port()) + "\n";
-}
-
-std::string startup(const Board& board) {
-    return t::prompts() + t::connected(board.port());
-}
-
 void expectOrderlyEnd(const Result& r, int status) {
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.signal, 0);
@@ -119,10 +111,10 @@ class UnendingLine : public testing::TestWithParam<UnendingCase> {};
 
 TEST_P(UnendingLine, RefusedAtTheBound) {
     Board board(GetParam().boardArgs);
-    const Result r = monitor(answers(board));
+    const Result r = monitor(board.answers());
     expectOrderlyEnd(r, 0);
     const Folded f = fold(r.out);
-    EXPECT_EQ(f.text, fold(startup(board) + switchQuery() + L("  <read>") + tooLong()).text);
+    EXPECT_EQ(f.text, fold(t::startup(board) + switchQuery() + L("  <read>") + tooLong()).text);
     ASSERT_EQ(f.reads.size(), 1U);
     EXPECT_GT(f.reads[0], 4096);
     EXPECT_LE(f.reads[0], 4096 + 65536);
@@ -145,11 +137,11 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(HostileBoard, LineAtTheBoundIsTakenWhole) {
     // "r051F" and filler to 4096 bytes: the decoder reads the length field and ignores the rest.
     Board board({"--cycles", ".", "--once", "--fault", "1:bigline=4096"});
-    const Result r = monitor(answers(board));
+    const Result r = monitor(board.answers());
     expectOrderlyEnd(r, 0);
     const std::string line = "r051F" + std::string(4091, 'A');
     const Folded f = fold(r.out);
-    EXPECT_EQ(f.text, fold(startup(board) + switchQuery() + L("  <read>") + t::decodeGood(line) +
+    EXPECT_EQ(f.text, fold(t::startup(board) + switchQuery() + L("  <read>") + t::decodeGood(line) +
                            L("@isSwitchOn: returns 0") + t::ledOff() + t::closed())
                           .text);
     EXPECT_EQ(f.reads, (std::vector<long>{4098, 6}));
@@ -157,12 +149,12 @@ TEST(HostileBoard, LineAtTheBoundIsTakenWhole) {
 
 TEST(HostileBoard, AnswerTricklingInByteByByteIsAssembled) {
     Board board({"--cycles", ".", "--once", "--fault", "1:trickle=20"});
-    const Result r = monitor(answers(board));
+    const Result r = monitor(board.answers());
     expectOrderlyEnd(r, 0);
     const Folded f = fold(r.out);
-    EXPECT_EQ(f.text,
-              fold(startup(board) + t::isSwitchOn(t::kSwitchOff, false) + t::ledOff() + t::closed())
-                  .text);
+    EXPECT_EQ(f.text, fold(t::startup(board) + t::isSwitchOn(t::kSwitchOff, false) + t::ledOff() +
+                           t::closed())
+                          .text);
     EXPECT_EQ(f.reads, (std::vector<long>{7, 6}));
     // Each byte came after a wait of its own.
     std::size_t waits = 0;
@@ -176,10 +168,10 @@ TEST(HostileBoard, AnswerTricklingInByteByByteIsAssembled) {
 // more than its bound and the run ends at once.
 TEST(HostileBoard, StreamingBoardAtShutdown) {
     Board board({"--cycles", ".", "--fault", "2:raw=0044\\r\\n", "--fault", "2:flood=256M"});
-    const Result r = monitor(answers(board));
+    const Result r = monitor(board.answers());
     expectOrderlyEnd(r, 0);
     const Folded f = fold(r.out);
-    const std::string ackTaken = startup(board) + t::isSwitchOn(t::kSwitchOff, false) +
+    const std::string ackTaken = t::startup(board) + t::isSwitchOn(t::kSwitchOff, false) +
                                  L("@ledOff") + t::send('4') + L("@tlk_getStr") +
                                  L("@tlk_i_recvPacket") + L("  <read>") + t::decodeGood(t::kAck4);
     const Folded drained = fold(ackTaken + L("  <read>") + t::closed());
@@ -200,30 +192,30 @@ TEST(HostileBoard, StreamingBoardAtShutdown) {
 // NUL and 0xFF is 0xC8, 0x48 in 7 bits, the checksum "H"; NUL as the second byte reads as off.
 TEST(HostileBoard, NulAndHighBytesInAnAnswer) {
     Board board({"--cycles", ".", "--once", "--fault", "1:answer=1\\0\\xff"});
-    const Result r = monitor(answers(board));
+    const Result r = monitor(board.answers());
     expectOrderlyEnd(r, 0);
     const std::string packet("H061\0\xff", 6);
-    EXPECT_EQ(r.out, startup(board) + t::isSwitchOn(packet, false) + t::ledOff() + t::closed());
+    EXPECT_EQ(r.out, t::startup(board) + t::isSwitchOn(packet, false) + t::ledOff() + t::closed());
 }
 
 TEST(HostileBoard, BinaryGarbageLineIsRefused) {
     Board board({"--cycles", ".", "--fault", "1:raw=\\x80\\x00\\xff\\xfe\\x01\\r\\n"});
-    const Result r = monitor(answers(board));
+    const Result r = monitor(board.answers());
     expectOrderlyEnd(r, 0);
     const std::string garbage("\x80\0\xff\xfe\x01", 5);
-    EXPECT_EQ(r.out, startup(board) + switchQuery() + L("  HR_CanRead: ") + L("  HR_ReadCount: 7") +
-                         L("@tlk_i_decode4Packet: packet=" + garbage) + L("@tlk_i_getPacketLen") +
-                         L("  decodePacket returned false to getstr") +
+    EXPECT_EQ(r.out, t::startup(board) + switchQuery() + L("  HR_CanRead: ") +
+                         L("  HR_ReadCount: 7") + L("@tlk_i_decode4Packet: packet=" + garbage) +
+                         L("@tlk_i_getPacketLen") + L("  decodePacket returned false to getstr") +
                          L("tlk_getStr returned false"));
 }
 
 TEST(HostileBoard, ResetInTheMiddleOfALine) {
     Board board(
         {"--cycles", ".", "--fault", "1:raw=r05", "--fault", "1:delay=200", "--fault", "1:reset"});
-    const Result r = monitor(answers(board));
+    const Result r = monitor(board.answers());
     expectOrderlyEnd(r, 0);
     const Folded f = fold(r.out);
-    EXPECT_EQ(f.text, fold(startup(board) + switchQuery() + L("  <read>") +
+    EXPECT_EQ(f.text, fold(t::startup(board) + switchQuery() + L("  <read>") +
                            L("  HR_Error: 10054,Connection reset by peer") +
                            L("  HR_Error: 10054,Connection reset by peer") +
                            L("  HR_Error: 10054,Connection reset by peer") + emptyPacketRefused())
@@ -233,18 +225,18 @@ TEST(HostileBoard, ResetInTheMiddleOfALine) {
 
 TEST(HostileBoard, AcceptsAndClosesAtOnce) {
     Board board({"--cycles", ".", "--fault", "accept:close"});
-    const Result r = monitor(answers(board));
+    const Result r = monitor(board.answers());
     expectOrderlyEnd(r, 0);
-    EXPECT_EQ(r.out, startup(board) + L("@isSwitchOn") + t::send('1') + t::closedByBoard());
+    EXPECT_EQ(r.out, t::startup(board) + L("@isSwitchOn") + t::send('1') + t::closedByBoard());
 }
 
 TEST(HostileBoard, AcceptsAndResetsAtOnce) {
     // Whether the reset overtakes the request decides between a failed send and a failed
     // receive; either way the run ends at the first exchange.
     Board board({"--cycles", ".", "--fault", "accept:reset"});
-    const Result r = monitor(answers(board));
+    const Result r = monitor(board.answers());
     expectOrderlyEnd(r, 0);
-    EXPECT_EQ(r.out.rfind(startup(board) + L("@isSwitchOn"), 0), 0U);
+    EXPECT_EQ(r.out.rfind(t::startup(board) + L("@isSwitchOn"), 0), 0U);
     const std::string tail = L("  HR_Error: 10054,Connection reset by peer") + emptyPacketRefused();
     ASSERT_GE(r.out.size(), tail.size());
     EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
@@ -252,9 +244,9 @@ TEST(HostileBoard, AcceptsAndResetsAtOnce) {
 
 TEST(HostileBoard, AcceptsAndNeverAnswers) {
     Board board({"--cycles", ".", "--fault", "1:silent"});
-    const Result r = monitor(answers(board));
+    const Result r = monitor(board.answers());
     expectOrderlyEnd(r, 0);
-    EXPECT_EQ(r.out, startup(board) + L("@isSwitchOn") + t::send('1') + t::timedOut());
+    EXPECT_EQ(r.out, t::startup(board) + L("@isSwitchOn") + t::send('1') + t::timedOut());
     EXPECT_GE(r.seconds, 1.0);
 }
 
@@ -267,9 +259,9 @@ TEST(HostileBoard, ClosesWhileTheMonitorSends) {
                  "1:raw=`051T\\r\\nq052F\\r\\n0044\\r\\n1045\\r\\n`"
                  "051T\\r\\nq052F\\r\\n0044\\r\\n1045\\r\\n",
                  "--fault", "1:close"});
-    const Result r = monitor(answers(board));
+    const Result r = monitor(board.answers());
     expectOrderlyEnd(r, 0);
-    EXPECT_EQ(r.out.rfind(startup(board) + L("@isSwitchOn") + t::send('1') + L("@tlk_getStr") +
+    EXPECT_EQ(r.out.rfind(t::startup(board) + L("@isSwitchOn") + t::send('1') + L("@tlk_getStr") +
                               L("@tlk_i_recvPacket") + L("  HR_CanRead: ") +
                               L("  HR_ReadCount: 52") + t::decodeGood(t::kSwitchOn) +
                               L("@isSwitchOn: returns 1"),
@@ -353,7 +345,7 @@ TEST(HostileOperator, Code26EndsTheAnswerWhereverItStands) {
     const Result r = monitor("\n" + port + "\x1a" + "99\n" + "garbage\n");
     expectOrderlyEnd(r, 0);
     EXPECT_EQ(r.out,
-              startup(board) + t::isSwitchOn(t::kSwitchOff, false) + t::ledOff() + t::closed());
+              t::startup(board) + t::isSwitchOn(t::kSwitchOff, false) + t::ledOff() + t::closed());
 }
 
 // A caller may hand over its descriptors non-blocking. Input that comes late must be waited
@@ -361,13 +353,13 @@ TEST(HostileOperator, Code26EndsTheAnswerWhereverItStands) {
 TEST(HostileOperator, NonBlockingStdinWaitsForLateInput) {
     Board board({"--cycles", ".", "--once"});
     Arrangement how;
-    how.input = answers(board);
+    how.input = board.answers();
     how.nonBlocking = true;
     how.inputAfter = std::chrono::milliseconds(300);
     const Result r = monitor(how);
     expectOrderlyEnd(r, 0);
     EXPECT_EQ(r.out,
-              startup(board) + t::isSwitchOn(t::kSwitchOff, false) + t::ledOff() + t::closed());
+              t::startup(board) + t::isSwitchOn(t::kSwitchOff, false) + t::ledOff() + t::closed());
 }
 
 // ... and a reader slow to empty a full pipe must be waited for, not taken for a write error.
@@ -423,7 +415,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(HostileOperator, StdoutReaderLeavesMidRunEndsWith217) {
     Board board({"--cycles", ".", "--fault", "1:silent"});
     Arrangement how;
-    how.input = answers(board);
+    how.input = board.answers();
     how.out = Stdout::ReaderLeaves;
     how.leaveAfter = L("@tlk_i_recvPacket");
     const Result r = monitor(how);
