@@ -46,6 +46,11 @@ void processStart() {
         }
         exitProcess(kUncaughtErrorStatus);
     }
+    // Read the clock once now. The first reading loads the time zone and pages in and binds
+    // the conversion code; done inside the alarm's first call, that would come between two
+    // readings meant to fall in the same millisecond, and the first motion would sound the
+    // alarm instead of only arming it.
+    sys::localTimeMs();
 }
 
 void conWrite(std::string_view text) {

@@ -199,9 +199,6 @@ bool processInit() {
     std::signal(SIGPIPE, SIG_IGN);
     // The sound players are never waited for; the kernel reaps them.
     std::signal(SIGCHLD, SIG_IGN);
-    // Load the time zone now: loading it on the first clock reading would hold that reading
-    // up, and two readings meant to fall in the same millisecond would not.
-    tzset();
     return true;
 }
 
