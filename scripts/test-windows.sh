@@ -26,12 +26,14 @@ stage "preparing the Wine prefix"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot -i >/dev/null 2>&1
 fi
-# One long-lived wineserver for this prefix, so each run of a Windows program does not pay for
-# starting it, and no helper that Wine starts on demand inherits a test's output pipe. A server
-# that is still running (from wineboot) would refuse the new one: wait for it to end first. Ours
-# ends on its own a minute after the last program; the trap ends it at once.
-wineserver -w
-wineserver -p60 || { echo "cannot start a wineserver for $WINEPREFIX" >&2; exit 1; }
+# One wineserver for this prefix that lives until the trap ends it, so each run of a Windows
+# program does not pay for starting one, no helper that Wine starts on demand inherits a test's
+# output pipe, and no program ever meets a server that is shutting down after an idle spell (a
+# server with a time limit can expire during the build, and a program started as it exits fails
+# without a word). A server still running from wineboot would refuse the new one: give it time to
+# end, and end it if it does not (one left over from an interrupted run never would).
+timeout 30 wineserver -w || wineserver -k || true
+wineserver -p || { echo "cannot start a wineserver for $WINEPREFIX" >&2; exit 1; }
 stop_wine() {
     WINEPREFIX=$WINEPREFIX wineserver -k >/dev/null 2>&1 || true
 }

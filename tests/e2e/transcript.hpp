@@ -4,6 +4,8 @@
 
 #include "harness.hpp"
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -135,6 +137,33 @@ inline std::string closedByBoard() {
            L("  HR_Error: 10054,Connection reset by peer") + L("@tlk_i_decode4Packet: packet=") +
            L("  length packet < 4") + L("  decodePacket returned false to getstr") +
            L("tlk_getStr returned false");
+}
+
+// The alarm's first call arms its throttle with one clock reading and compares a second reading
+// against it. The two nearly always fall in the same millisecond, and nothing plays; if the
+// clock ticks between them, that call plays at once and the next one, a second later, is held
+// back. Both are correct. The transcript in that second form, from one written in the first:
+inline std::string clockTickedWhileArming(std::string expected) {
+    const std::string call = L("@playSound");
+    const std::string armed = call + L("  initializing");
+    const std::string plays = L("  ok to play the sound");
+    const std::size_t first = expected.find(armed);
+    if (first == std::string::npos) {
+        return expected;
+    }
+    expected.insert(first + armed.size(), plays);
+    const std::size_t next = expected.find(call + plays, first + armed.size() + plays.size());
+    if (next != std::string::npos) {
+        expected.erase(next + call.size(), plays.size());
+    }
+    return expected;
+}
+
+// Output of a run with alarm calls, compared byte for byte with either form.
+inline void expectAlarmTranscript(const std::string& out, const std::string& expected) {
+    if (out != clockTickedWhileArming(expected)) {
+        EXPECT_EQ(out, expected);
+    }
 }
 
 } // namespace e2e::tr
