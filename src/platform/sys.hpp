@@ -52,6 +52,9 @@ struct Endpoint {
 // Resolves a host for the given port. An IPv4 literal gives IPv4, an IPv6 literal IPv6; a name
 // is looked up for IPv4 first and for IPv6 only when that fails. Returns 0 or 11001..11004.
 int resolveHost(const std::string& host, std::uint16_t port, Endpoint& out);
+// What resolveHost returns when no address is found: the Windows Sockets number for the code
+// that getaddrinfo gave for IPv4, with errno as it was right after that call.
+int lookupFailure(int rc, int savedErrno);
 // Looks up a TCP service name ("http"). Returns 0, or 10022 when there is no such service.
 int lookupService(const std::string& name, std::uint16_t& port);
 

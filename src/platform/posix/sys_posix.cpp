@@ -126,31 +126,6 @@ int wsaFromErrno(int e) {
     }
 }
 
-int wsaFromGai(int rc, int savedErrno) {
-    switch (rc) {
-    case EAI_NONAME:
-        return wsa::kHostNotFound;
-    case EAI_AGAIN:
-        return wsa::kTryAgain;
-    case EAI_FAIL:
-        return wsa::kNoRecovery;
-#ifdef EAI_NODATA
-    case EAI_NODATA:
-        return wsa::kNoData;
-#endif
-#ifdef EAI_ADDRFAMILY
-    case EAI_ADDRFAMILY:
-        return wsa::kNoData;
-#endif
-    case EAI_MEMORY:
-        return wsa::kNoBufs;
-    case EAI_SYSTEM:
-        return wsaFromErrno(savedErrno);
-    default:
-        return wsa::kNoRecovery;
-    }
-}
-
 int fdOf(Handle h) {
     return static_cast<int>(h);
 }
@@ -278,45 +253,29 @@ void playWav(const std::string& path) {
     posix_spawn_file_actions_destroy(&actions);
 }
 
-int resolveHost(const std::string& host, std::uint16_t port, Endpoint& out) {
-    addrinfo hints{};
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    hints.ai_flags = AI_NUMERICSERV;
-    const std::string service = std::to_string(port);
-    addrinfo* list = nullptr;
-    // IPv4 first; IPv6 only when there is no IPv4 address.
-    hints.ai_family = AF_INET;
-    int rc = getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
-    int savedErrno = errno;
-    if (rc != 0) {
-        hints.ai_family = AF_INET6;
-        const int rc6 = getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
-        if (rc6 != 0) {
-            return wsaFromGai(rc, savedErrno);
-        }
-        rc = 0;
-    }
-    if (list == nullptr || list->ai_addrlen > sizeof(out.addr)) {
-        if (list != nullptr) {
-            freeaddrinfo(list);
-        }
+int lookupFailure(int rc, int savedErrno) {
+    switch (rc) {
+    case EAI_NONAME:
         return wsa::kHostNotFound;
+    case EAI_AGAIN:
+        return wsa::kTryAgain;
+    case EAI_FAIL:
+        return wsa::kNoRecovery;
+#ifdef EAI_NODATA
+    case EAI_NODATA:
+        return wsa::kNoData;
+#endif
+#ifdef EAI_ADDRFAMILY
+    case EAI_ADDRFAMILY:
+        return wsa::kNoData;
+#endif
+    case EAI_MEMORY:
+        return wsa::kNoBufs;
+    case EAI_SYSTEM:
+        return wsaFromErrno(savedErrno);
+    default:
+        return wsa::kNoRecovery;
     }
-    std::memcpy(out.addr, list->ai_addr, list->ai_addrlen);
-    out.addrLen = static_cast<int>(list->ai_addrlen);
-    out.ipv6 = list->ai_family == AF_INET6;
-    char text[INET6_ADDRSTRLEN] = {};
-    if (out.ipv6) {
-        inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(list->ai_addr)->sin6_addr, text,
-                  sizeof text);
-    } else {
-        inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(list->ai_addr)->sin_addr, text,
-                  sizeof text);
-    }
-    out.text = text;
-    freeaddrinfo(list);
-    return 0;
 }
 
 int lookupService(const std::string& name, std::uint16_t& port) {

@@ -155,44 +155,9 @@ void playWav(const std::string& path) {
     sndPlaySoundA(path.c_str(), SND_ASYNC | SND_NODEFAULT);
 }
 
-int resolveHost(const std::string& host, std::uint16_t port, Endpoint& out) {
-    addrinfo hints{};
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    hints.ai_flags = AI_NUMERICSERV;
-    const std::string service = std::to_string(port);
-    addrinfo* list = nullptr;
-    // IPv4 first; IPv6 only when there is no IPv4 address.
-    hints.ai_family = AF_INET;
-    const int rc = getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
-    if (rc != 0) {
-        hints.ai_family = AF_INET6;
-        list = nullptr;
-        if (getaddrinfo(host.c_str(), service.c_str(), &hints, &list) != 0) {
-            // Memory is the one failure getaddrinfo reports outside the Winsock range.
-            return rc == WSA_NOT_ENOUGH_MEMORY ? wsa::kNoBufs : rc;
-        }
-    }
-    if (list == nullptr || list->ai_addrlen > sizeof(out.addr)) {
-        if (list != nullptr) {
-            freeaddrinfo(list);
-        }
-        return wsa::kHostNotFound;
-    }
-    std::memcpy(out.addr, list->ai_addr, list->ai_addrlen);
-    out.addrLen = static_cast<int>(list->ai_addrlen);
-    out.ipv6 = list->ai_family == AF_INET6;
-    char text[INET6_ADDRSTRLEN] = {};
-    if (out.ipv6) {
-        inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(list->ai_addr)->sin6_addr, text,
-                  sizeof text);
-    } else {
-        inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(list->ai_addr)->sin_addr, text,
-                  sizeof text);
-    }
-    out.text = text;
-    freeaddrinfo(list);
-    return 0;
+int lookupFailure(int rc, int /*savedErrno*/) {
+    // getaddrinfo reports Winsock numbers already; memory is the one failure outside that range.
+    return rc == WSA_NOT_ENOUGH_MEMORY ? wsa::kNoBufs : rc;
 }
 
 int lookupService(const std::string& name, std::uint16_t& port) {
