@@ -1,5 +1,6 @@
 #include "harness.hpp"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
@@ -82,81 +83,26 @@ bool windowsBuild() {
     return cmd.back().size() > 4 && cmd.back().substr(cmd.back().size() - 4) == ".exe";
 }
 
-Outcome run(const std::vector<std::string>& argv, const std::string& input,
-            std::chrono::milliseconds limit, const std::vector<std::string>& env) {
-    int in[2];
-    int out[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    const auto started = Clock::now();
-    pid_t pid = 0;
-    std::vector<char*> args = cArgs(argv);
-    const std::vector<std::string> envStrings = environmentWith(env);
-    std::vector<char*> envp = cArgs(envStrings);
-    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    close(in[0]);
-    close(out[1]);
-    if (rc != 0) {
-        close(in[1]);
-        close(out[0]);
-        throw std::runtime_error("cannot start " + argv[0]);
-    }
+namespace {
 
-    // The input is written while the output is read, so neither side can block the other.
-    fcntl(in[1], F_SETFL, O_NONBLOCK);
-    std::size_t written = 0;
-    if (input.empty()) {
-        close(in[1]);
-        in[1] = -1;
+struct Pipe {
+    int r = -1;
+    int w = -1;
+    Pipe() {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0) {
+            throw std::runtime_error("pipe failed");
+        }
+        r = fds[0];
+        w = fds[1];
     }
-    Outcome result;
-    const auto deadline = started + limit;
-    char buf[65536];
-    for (;;) {
-        pollfd fds[2] = {{out[0], POLLIN, 0}, {in[1], POLLOUT, 0}};
-        const int n = poll(fds, in[1] >= 0 ? 2 : 1, remainingMs(deadline));
-        if (n == 0) {
-            result.timedOut = true;
-            kill(pid, SIGKILL);
-            break;
-        }
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            break;
-        }
-        if (in[1] >= 0 && (fds[1].revents & (POLLOUT | POLLERR | POLLHUP)) != 0) {
-            const ssize_t w = write(in[1], input.data() + written, input.size() - written);
-            if (w > 0) {
-                written += static_cast<std::size_t>(w);
-            }
-            if (w < 0 || written == input.size()) {
-                close(in[1]);
-                in[1] = -1;
-            }
-        }
-        if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-            const ssize_t r = read(out[0], buf, sizeof buf);
-            if (r <= 0) {
-                break;
-            }
-            result.out.append(buf, static_cast<std::size_t>(r));
-        }
+};
+
+void closeFd(int& fd) {
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
     }
-    if (in[1] >= 0) {
-        close(in[1]);
-    }
-    close(out[0]);
-    waitForExit(pid, result.status, result.signal);
-    result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
-    return result;
 }
 
 void waitForExit(int pid, int& status, int& signal) {
@@ -168,6 +114,152 @@ void waitForExit(int pid, int& status, int& signal) {
     } else if (WIFSIGNALED(raw)) {
         signal = WTERMSIG(raw);
     }
+}
+
+} // namespace
+
+Outcome runArranged(const std::vector<std::string>& argv, const Arrangement& how) {
+    // Writing to a child that has already gone must not end this process either.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    Pipe in;
+    Pipe out;
+    Pipe err;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    switch (how.in) {
+    case Stdin::Text:
+        posix_spawn_file_actions_adddup2(&actions, in.r, STDIN_FILENO);
+        break;
+    case Stdin::DevNull:
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        break;
+    case Stdin::Closed:
+        posix_spawn_file_actions_addclose(&actions, STDIN_FILENO);
+        break;
+    }
+    if (how.out == Stdout::Closed) {
+        posix_spawn_file_actions_addclose(&actions, STDOUT_FILENO);
+    } else {
+        posix_spawn_file_actions_adddup2(&actions, out.w, STDOUT_FILENO);
+    }
+    if (how.err == Stderr::Captured) {
+        posix_spawn_file_actions_adddup2(&actions, err.w, STDERR_FILENO);
+    } else {
+        closeFd(err.r);
+    }
+    if (how.out == Stdout::ReaderGone) {
+        closeFd(out.r);
+    }
+    if (how.nonBlocking) {
+        fcntl(in.r, F_SETFL, fcntl(in.r, F_GETFL) | O_NONBLOCK);
+        fcntl(out.w, F_SETFL, fcntl(out.w, F_GETFL) | O_NONBLOCK);
+    }
+
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+
+    std::vector<char*> args = cArgs(argv);
+    const std::vector<std::string> envStrings = environmentWith(how.env);
+    std::vector<char*> envp = cArgs(envStrings);
+    const auto started = Clock::now();
+    pid_t pid = 0;
+    const int rc = posix_spawnp(&pid, args[0], &actions, &attr, args.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    closeFd(in.r);
+    closeFd(out.w);
+    closeFd(err.w);
+    if (rc != 0) {
+        closeFd(in.w);
+        closeFd(out.r);
+        closeFd(err.r);
+        throw std::runtime_error("cannot start " + argv[0]);
+    }
+
+    // The input is written while the output is read, so neither side can block the other.
+    fcntl(in.w, F_SETFL, O_NONBLOCK);
+    std::size_t written = 0;
+    if (how.in != Stdin::Text || how.input.empty()) {
+        closeFd(in.w);
+    }
+    Outcome result;
+    const auto deadline = started + how.limit;
+    const auto writeFrom = started + how.inputAfter;
+    const auto readFrom = started + how.readAfter;
+    char buf[65536];
+    while (out.r >= 0 || err.r >= 0) {
+        const auto now = Clock::now();
+        // A descriptor whose time has not come is left out of the poll (-1 is ignored).
+        pollfd fds[3] = {{now >= readFrom ? out.r : -1, POLLIN, 0},
+                         {err.r, POLLIN, 0},
+                         {now >= writeFrom ? in.w : -1, POLLOUT, 0}};
+        int wait = remainingMs(deadline);
+        for (const auto from : {writeFrom, readFrom}) {
+            if (now < from) {
+                wait = std::min(wait, remainingMs(from) + 1);
+            }
+        }
+        const int n = poll(fds, 3, wait);
+        if (n == 0 && Clock::now() >= deadline) {
+            result.timedOut = true;
+            kill(pid, SIGKILL);
+            break;
+        }
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            break;
+        }
+        if (fds[2].fd >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP)) != 0) {
+            const ssize_t w = write(in.w, how.input.data() + written, how.input.size() - written);
+            if (w > 0) {
+                written += static_cast<std::size_t>(w);
+            }
+            if ((w < 0 && errno != EAGAIN) || written == how.input.size()) {
+                closeFd(in.w);
+            }
+        }
+        for (int i = 0; i < 2; ++i) {
+            int& fd = i == 0 ? out.r : err.r;
+            std::string& into = i == 0 ? result.out : result.err;
+            if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
+                continue;
+            }
+            const ssize_t r = read(fd, buf, sizeof buf);
+            if (r <= 0) {
+                closeFd(fd);
+                continue;
+            }
+            into.append(buf, static_cast<std::size_t>(r));
+            if (i == 0 && how.out == Stdout::ReaderLeaves &&
+                result.out.find(how.leaveAfter) != std::string::npos) {
+                closeFd(fd);
+            }
+        }
+    }
+    closeFd(in.w);
+    closeFd(out.r);
+    closeFd(err.r);
+    waitForExit(pid, result.status, result.signal);
+    result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    return result;
+}
+
+Outcome run(const std::vector<std::string>& argv, const std::string& input,
+            std::chrono::milliseconds limit, const std::vector<std::string>& env) {
+    Arrangement how;
+    how.input = input;
+    how.err = Stderr::Inherited;
+    how.limit = limit;
+    how.env = env;
+    return runArranged(argv, how);
 }
 
 Outcome runMonitor(const std::string& input, std::chrono::milliseconds limit,

@@ -2,7 +2,6 @@
 // silence, odd bytes, over-long lines, closed or broken standard streams. Every run must end by
 // the program's own rules (exit status 0 after a fatal stop, 217 after an error nothing handles),
 // never by a signal and never by hanging.
-#include "arranged_run.hpp"
 #include "harness.hpp"
 #include "transcript.hpp"
 
@@ -13,28 +12,28 @@
 
 namespace {
 
+using e2e::Arrangement;
 using e2e::Board;
 using e2e::L;
-using hostile::Arrangement;
-using hostile::Result;
-using hostile::Stdin;
-using hostile::Stdout;
+using e2e::Outcome;
+using e2e::Stdin;
+using e2e::Stdout;
 namespace t = e2e::tr;
 
 // How far past its time-outs a run may go before it counts as hanging.
 constexpr double kHangGuardSeconds = 10;
 
-Result monitor(const std::string& input) {
+Outcome monitor(const Arrangement& how) {
+    return e2e::runArranged(e2e::monitorCommand(), how);
+}
+
+Outcome monitor(const std::string& input) {
     Arrangement how;
     how.input = input;
-    return hostile::runArranged(e2e::monitorCommand(), how);
+    return monitor(how);
 }
 
-Result monitor(const Arrangement& how) {
-    return hostile::runArranged(e2e::monitorCommand(), how);
-}
-
-void expectOrderlyEnd(const Result& r, int status) {
+void expectOrderlyEnd(const Outcome& r, int status) {
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.status, status);
@@ -111,7 +110,7 @@ class UnendingLine : public testing::TestWithParam<UnendingCase> {};
 
 TEST_P(UnendingLine, RefusedAtTheBound) {
     Board board(GetParam().boardArgs);
-    const Result r = monitor(board.answers());
+    const Outcome r = monitor(board.answers());
     expectOrderlyEnd(r, 0);
     const Folded f = fold(r.out);
     EXPECT_EQ(f.text, fold(t::startup(board) + switchQuery() + L("  <read>") + tooLong()).text);
@@ -137,7 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(HostileBoard, LineAtTheBoundIsTakenWhole) {
     // "r051F" and filler to 4096 bytes: the decoder reads the length field and ignores the rest.
     Board board({"--cycles", ".", "--once", "--fault", "1:bigline=4096"});
-    const Result r = monitor(board.answers());
+    const Outcome r = monitor(board.answers());
     expectOrderlyEnd(r, 0);
     const std::string line = "r051F" + std::string(4091, 'A');
     const Folded f = fold(r.out);
@@ -149,7 +148,7 @@ TEST(HostileBoard, LineAtTheBoundIsTakenWhole) {
 
 TEST(HostileBoard, AnswerTricklingInByteByByteIsAssembled) {
     Board board({"--cycles", ".", "--once", "--fault", "1:trickle=20"});
-    const Result r = monitor(board.answers());
+    const Outcome r = monitor(board.answers());
     expectOrderlyEnd(r, 0);
     const Folded f = fold(r.out);
     EXPECT_EQ(f.text, fold(t::startup(board) + t::isSwitchOn(t::kSwitchOff, false) + t::ledOff() +
@@ -168,7 +167,7 @@ TEST(HostileBoard, AnswerTricklingInByteByByteIsAssembled) {
 // more than its bound and the run ends at once.
 TEST(HostileBoard, StreamingBoardAtShutdown) {
     Board board({"--cycles", ".", "--fault", "2:raw=0044\\r\\n", "--fault", "2:flood=256M"});
-    const Result r = monitor(board.answers());
+    const Outcome r = monitor(board.answers());
     expectOrderlyEnd(r, 0);
     const Folded f = fold(r.out);
     const std::string ackTaken = t::startup(board) + t::isSwitchOn(t::kSwitchOff, false) +
@@ -192,7 +191,7 @@ TEST(HostileBoard, StreamingBoardAtShutdown) {
 // NUL and 0xFF is 0xC8, 0x48 in 7 bits, the checksum "H"; NUL as the second byte reads as off.
 TEST(HostileBoard, NulAndHighBytesInAnAnswer) {
     Board board({"--cycles", ".", "--once", "--fault", "1:answer=1\\0\\xff"});
-    const Result r = monitor(board.answers());
+    const Outcome r = monitor(board.answers());
     expectOrderlyEnd(r, 0);
     const std::string packet("H061\0\xff", 6);
     EXPECT_EQ(r.out, t::startup(board) + t::isSwitchOn(packet, false) + t::ledOff() + t::closed());
@@ -200,7 +199,7 @@ TEST(HostileBoard, NulAndHighBytesInAnAnswer) {
 
 TEST(HostileBoard, BinaryGarbageLineIsRefused) {
     Board board({"--cycles", ".", "--fault", "1:raw=\\x80\\x00\\xff\\xfe\\x01\\r\\n"});
-    const Result r = monitor(board.answers());
+    const Outcome r = monitor(board.answers());
     expectOrderlyEnd(r, 0);
     const std::string garbage("\x80\0\xff\xfe\x01", 5);
     EXPECT_EQ(r.out, t::startup(board) + switchQuery() + L("  HR_CanRead: ") +
@@ -212,7 +211,7 @@ TEST(HostileBoard, BinaryGarbageLineIsRefused) {
 TEST(HostileBoard, ResetInTheMiddleOfALine) {
     Board board(
         {"--cycles", ".", "--fault", "1:raw=r05", "--fault", "1:delay=200", "--fault", "1:reset"});
-    const Result r = monitor(board.answers());
+    const Outcome r = monitor(board.answers());
     expectOrderlyEnd(r, 0);
     const Folded f = fold(r.out);
     EXPECT_EQ(f.text, fold(t::startup(board) + switchQuery() + L("  <read>") +
@@ -225,7 +224,7 @@ TEST(HostileBoard, ResetInTheMiddleOfALine) {
 
 TEST(HostileBoard, AcceptsAndClosesAtOnce) {
     Board board({"--cycles", ".", "--fault", "accept:close"});
-    const Result r = monitor(board.answers());
+    const Outcome r = monitor(board.answers());
     expectOrderlyEnd(r, 0);
     EXPECT_EQ(r.out, t::startup(board) + L("@isSwitchOn") + t::send('1') + t::closedByBoard());
 }
@@ -234,7 +233,7 @@ TEST(HostileBoard, AcceptsAndResetsAtOnce) {
     // Whether the reset overtakes the request decides between a failed send and a failed
     // receive; either way the run ends at the first exchange.
     Board board({"--cycles", ".", "--fault", "accept:reset"});
-    const Result r = monitor(board.answers());
+    const Outcome r = monitor(board.answers());
     expectOrderlyEnd(r, 0);
     EXPECT_EQ(r.out.rfind(t::startup(board) + L("@isSwitchOn"), 0), 0U);
     const std::string tail = L("  HR_Error: 10054,Connection reset by peer") + emptyPacketRefused();
@@ -244,7 +243,7 @@ TEST(HostileBoard, AcceptsAndResetsAtOnce) {
 
 TEST(HostileBoard, AcceptsAndNeverAnswers) {
     Board board({"--cycles", ".", "--fault", "1:silent"});
-    const Result r = monitor(board.answers());
+    const Outcome r = monitor(board.answers());
     expectOrderlyEnd(r, 0);
     EXPECT_EQ(r.out, t::startup(board) + L("@isSwitchOn") + t::send('1') + t::timedOut());
     EXPECT_GE(r.seconds, 1.0);
@@ -259,7 +258,7 @@ TEST(HostileBoard, ClosesWhileTheMonitorSends) {
                  "1:raw=`051T\\r\\nq052F\\r\\n0044\\r\\n1045\\r\\n`"
                  "051T\\r\\nq052F\\r\\n0044\\r\\n1045\\r\\n",
                  "--fault", "1:close"});
-    const Result r = monitor(board.answers());
+    const Outcome r = monitor(board.answers());
     expectOrderlyEnd(r, 0);
     EXPECT_EQ(r.out.rfind(t::startup(board) + L("@isSwitchOn") + t::send('1') + L("@tlk_getStr") +
                               L("@tlk_i_recvPacket") + L("  HR_CanRead: ") +
@@ -281,7 +280,7 @@ TEST(HostileBoard, ClosesWhileTheMonitorSends) {
 TEST(HostileOperator, StdinNotOpenIsAReadErrorReportedWith217) {
     Arrangement how;
     how.in = Stdin::Closed;
-    const Result r = monitor(how);
+    const Outcome r = monitor(how);
     expectOrderlyEnd(r, 217);
     EXPECT_EQ(r.out, "Enter Arduino IP Address: [127.0.0.1]: " +
                          L("Runtime error 217: cannot read standard input: Bad file descriptor"));
@@ -292,7 +291,7 @@ TEST(HostileOperator, StdinNotOpenIsAReadErrorReportedWith217) {
 TEST(HostileOperator, StdinFromDevNullTakesTheDefaults) {
     Arrangement how;
     how.in = Stdin::DevNull;
-    const Result r = monitor(how);
+    const Outcome r = monitor(how);
     expectOrderlyEnd(r, 0);
     EXPECT_EQ(r.out.rfind(t::prompts(1) + L("  HR_ResolvingBegin: 127.0.0.1:8888"), 0), 0U)
         << r.out;
@@ -305,7 +304,7 @@ TEST(HostileOperator, BinaryGarbage) {
     const std::string address("\x01\x7f\x80\xff\0junk", 9);
     const std::string input = address + "\n" + std::string("\xfe\xfa\x02", 3) + "\r\n" +
                               std::string("\0", 1) + "\n" + "\x9b[31m";
-    const Result r = monitor(input);
+    const Outcome r = monitor(input);
     expectOrderlyEnd(r, 0);
     const std::string target = address + ":8888";
     const std::string notSocket = L("  HR_Error: 10038,Socket operation on non-socket");
@@ -323,13 +322,13 @@ TEST(HostileOperator, AnswersOfOneMebibyte) {
     // 1 MiB goes to the socket layer unchanged.
     Board board({"--cycles", ".", "--once"});
     const std::string bigPort(1 << 20, '1');
-    const Result r = monitor("\n" + bigPort + "\n" + std::to_string(board.port()) + "\n");
+    const Outcome r = monitor("\n" + bigPort + "\n" + std::to_string(board.port()) + "\n");
     expectOrderlyEnd(r, 0);
     EXPECT_EQ(r.out, t::prompts(2) + t::connected(board.port()) +
                          t::isSwitchOn(t::kSwitchOff, false) + t::ledOff() + t::closed());
 
     const std::string bigAddress = std::string(1, '\0') + std::string((1 << 20) - 1, 'a');
-    const Result big = monitor(bigAddress + "\n" + std::to_string(board.port()) + "\n");
+    const Outcome big = monitor(bigAddress + "\n" + std::to_string(board.port()) + "\n");
     expectOrderlyEnd(big, 0);
     EXPECT_NE(
         big.out.find(L("  HR_ResolvingBegin: " + bigAddress + ":" + std::to_string(board.port()))),
@@ -342,7 +341,7 @@ TEST(HostileOperator, Code26EndsTheAnswerWhereverItStands) {
     Board board({"--cycles", ".", "--once"});
     const std::string port = std::to_string(board.port());
     // What follows code 26 is never read, so "99" cannot spoil the port.
-    const Result r = monitor("\n" + port + "\x1a" + "99\n" + "garbage\n");
+    const Outcome r = monitor("\n" + port + "\x1a" + "99\n" + "garbage\n");
     expectOrderlyEnd(r, 0);
     EXPECT_EQ(r.out,
               t::startup(board) + t::isSwitchOn(t::kSwitchOff, false) + t::ledOff() + t::closed());
@@ -356,7 +355,7 @@ TEST(HostileOperator, NonBlockingStdinWaitsForLateInput) {
     how.input = board.answers();
     how.nonBlocking = true;
     how.inputAfter = std::chrono::milliseconds(300);
-    const Result r = monitor(how);
+    const Outcome r = monitor(how);
     expectOrderlyEnd(r, 0);
     EXPECT_EQ(r.out,
               t::startup(board) + t::isSwitchOn(t::kSwitchOff, false) + t::ledOff() + t::closed());
@@ -370,7 +369,7 @@ TEST(HostileOperator, NonBlockingStdoutWaitsForASlowReader) {
     how.input = address + "\n9\n";
     how.nonBlocking = true;
     how.readAfter = std::chrono::milliseconds(300);
-    const Result r = monitor(how);
+    const Outcome r = monitor(how);
     expectOrderlyEnd(r, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out.rfind(t::prompts(1) + L("  HR_ResolvingBegin: " + address + ":9"), 0), 0U);
@@ -393,7 +392,7 @@ TEST_P(StdoutUnusable, EndsWith217ReportedOnStderr) {
     Arrangement how;
     how.input = "\n8888\n";
     how.out = GetParam().out;
-    const Result r = monitor(how);
+    const Outcome r = monitor(how);
     expectOrderlyEnd(r, 217);
     EXPECT_EQ(r.err,
               "Runtime error 217: cannot write to standard output: " + GetParam().reason + "\n");
@@ -418,7 +417,7 @@ TEST(HostileOperator, StdoutReaderLeavesMidRunEndsWith217) {
     how.input = board.answers();
     how.out = Stdout::ReaderLeaves;
     how.leaveAfter = L("@tlk_i_recvPacket");
-    const Result r = monitor(how);
+    const Outcome r = monitor(how);
     expectOrderlyEnd(r, 217);
     EXPECT_EQ(r.err, "Runtime error 217: cannot write to standard output: Broken pipe\n");
 }
