@@ -1,5 +1,7 @@
 // The built program on real loopback sockets: what it prints, what it answers, how it ends.
 // Expected answers are spelled out by hand from the packet rules.
+#include "temp_files.hpp"
+
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -29,16 +31,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using boardsim_test::readFile;
+using boardsim_test::TempDir;
 
 // Only there so that a broken build fails the test instead of hanging it.
 constexpr auto kPatience = 20s;
-
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 std::vector<std::string> fileLines(const fs::path& p) {
     std::vector<std::string> lines;
@@ -48,19 +45,6 @@ std::vector<std::string> fileLines(const fs::path& p) {
     }
     return lines;
 }
-
-class TempDir {
-public:
-    TempDir() {
-        char name[] = "/tmp/boardsim_proc_XXXXXX";
-        path_ = ::mkdtemp(name);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    fs::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-    fs::path path_;
-};
 
 // boardsim as a child process with its stdout and stderr on pipes.
 class Boardsim {

@@ -1,4 +1,5 @@
 #include "errors.hpp"
+#include "temp_files.hpp"
 #include "wav.hpp"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,9 @@ namespace boardsim {
 namespace {
 
 namespace fs = std::filesystem;
+using boardsim_test::entriesIn;
+using boardsim_test::readFile;
+using boardsim_test::TempDir;
 
 std::uint32_t le32(const std::string& b, std::size_t at) {
     std::uint32_t v = 0;
@@ -33,26 +37,6 @@ std::uint16_t le16(const std::string& b, std::size_t at) {
 std::int16_t sample(const std::string& b, std::size_t index) {
     return static_cast<std::int16_t>(le16(b, 44 + 2 * index));
 }
-
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-class TempDir {
-public:
-    TempDir() {
-        char name[] = "/tmp/boardsim_wav_XXXXXX";
-        path_ = ::mkdtemp(name);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
 
 TEST(AlarmWav, HeaderDescribesSixTenthsOfASecondOf16BitMonoPcm) {
     const std::string w = alarmWav();
@@ -104,11 +88,7 @@ TEST(WriteAlarm, CreatesMissingDirectoriesAndLeavesNoTemporaryFile) {
     const fs::path target = dir.path() / "sounds" / "alarms" / "klaxon.wav";
     EXPECT_EQ(writeAlarm(target.string()), AlarmWrite::Written);
     EXPECT_EQ(readFile(target), alarmWav());
-    std::size_t entries = 0;
-    for ([[maybe_unused]] const auto& e : fs::directory_iterator(target.parent_path())) {
-        ++entries;
-    }
-    EXPECT_EQ(entries, 1U);
+    EXPECT_EQ(entriesIn(target.parent_path()), 1);
 }
 
 TEST(WriteAlarm, NeverReplacesAnExistingFile) {
@@ -117,11 +97,7 @@ TEST(WriteAlarm, NeverReplacesAnExistingFile) {
     std::ofstream(target) << "someone else's sound";
     EXPECT_EQ(writeAlarm(target.string()), AlarmWrite::AlreadyThere);
     EXPECT_EQ(readFile(target), "someone else's sound");
-    std::size_t entries = 0;
-    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path())) {
-        ++entries;
-    }
-    EXPECT_EQ(entries, 1U);
+    EXPECT_EQ(entriesIn(dir.path()), 1);
 }
 
 TEST(WriteAlarm, ParentThatIsAFileIsARuntimeFailure) {
